@@ -1,0 +1,55 @@
+// Runs the built program in a fresh directory and collects what it wrote.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+// Where the program's standard output goes.
+enum class Stdout {
+    pipe,        // captured through a pipe
+    file,        // redirected to a file, read back afterwards
+    closed,      // descriptor 1 not open at all
+    closed_pipe, // a pipe whose reading end is already closed
+};
+
+struct RunResult {
+    int status = -1;     // exit status, when the process exited
+    int signal = 0;      // the signal that ended it, or 0
+    std::string output;  // everything written to standard output
+};
+
+// Runs the program (FERNWICK_EXE if set, behind FERNWICK_RUNNER if set) in `dir` with `args`.
+RunResult run_fernwick(const std::string& dir, const std::vector<std::string>& args,
+                 Stdout mode = Stdout::pipe, const std::vector<std::string>& env = {});
+
+// A fresh directory under /tmp, removed with everything in it at the end.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::string& path() const { return path_; }
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+    void write(const std::string& name, const std::string& bytes) const;
+    void mkdir(const std::string& name) const;
+    bool exists(const std::string& name) const;
+    std::string read(const std::string& name) const;
+    // Names in the directory, sorted.
+    std::vector<std::string> names() const;
+
+private:
+    std::string path_;
+};
+
+// The banner line the program starts with, CR LF included.
+std::string banner();
+
+// Lines joined with CR LF after each.
+std::string lines(const std::vector<std::string>& text);
+
+} // namespace e2e

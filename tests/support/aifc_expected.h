@@ -1,0 +1,11 @@
+// The AIFF-C file that the writer should produce for a stream, assembled
+// here on its own, field by field, for tests of the writer and the program.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "fda/fda.h"
+
+std::vector<unsigned char> expected_aifc_file(const FdaInfo& info,
+                                              const std::vector<unsigned char>& payload);
