@@ -1,6 +1,7 @@
 // The program as a user runs it: console bytes, exit status, files.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -189,6 +190,29 @@ TEST(Batch, EveryFileFailingStillEndsWithZero)
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.output, banner() + lines({"Find 2 files", "[1/2] x.fda File not Relic Chunky.",
                                           "[2/2] y.fda File truncated."}));
+}
+
+} // namespace
+
+namespace {
+
+// Memory exhaustion while the list is built: the text so far, the report
+// right behind it, status 1, and no file touched.
+TEST(Batch, OutOfMemoryEndsTheRunWithAReport)
+{
+    if (std::getenv("FERNWICK_RUNNER"))
+        GTEST_SKIP() << "the allocation failure is preloaded into a native program only";
+    TempDir dir;
+    for (int i = 0; i < 300; ++i)
+        dir.write("f" + std::to_string(i) + ".fda", "x");
+    const std::vector<std::string> env = {std::string("LD_PRELOAD=") + FAIL_NEW_LIBRARY,
+                                          "FAIL_NEW_ABOVE=4096"};
+    for (const Stdout mode : {Stdout::pipe, Stdout::file}) {
+        const RunResult r = e2e::run_fernwick(dir.path(), {"*.fda"}, mode, env);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.output, banner() + "Exception std::bad_alloc in module fernwick at 00000000.\r\n"
+                                       "Out of memory.\r\n\r\n");
+    }
 }
 
 } // namespace
