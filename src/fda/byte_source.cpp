@@ -1,5 +1,6 @@
 #include "fda/byte_source.h"
 
+#include <algorithm>
 #include <cstring>
 
 std::size_t MemorySource::read(void* buffer, std::size_t size)
@@ -19,7 +20,7 @@ bool MemorySource::skip(std::uint64_t count)
     return true;
 }
 
-FileSource::FileSource(platform::File file) : file_(file)
+FileSource::FileSource(platform::File file) : file_(file), ahead_(read_ahead)
 {
     if (!platform::file_size(file_, size_))
         size_ = 0;
@@ -27,15 +28,41 @@ FileSource::FileSource(platform::File file) : file_(file)
 
 std::size_t FileSource::read(void* buffer, std::size_t size)
 {
-    const std::size_t n = platform::read_file(file_, buffer, size);
-    pos_ += n;
-    return n;
+    auto* out = static_cast<unsigned char*>(buffer);
+    std::size_t done = 0;
+    while (done < size) {
+        if (ahead_at_ == ahead_end_) {
+            const std::size_t want = size - done;
+            if (want >= ahead_.size()) {
+                // Too large to stage: straight into the caller's buffer.
+                done += platform::read_file(file_, out + done, want);
+                break;
+            }
+            ahead_at_ = 0;
+            ahead_end_ = platform::read_file(file_, ahead_.data(), ahead_.size());
+            if (ahead_end_ == 0)
+                break;
+        }
+        const std::size_t n = std::min(size - done, ahead_end_ - ahead_at_);
+        std::memcpy(out + done, ahead_.data() + ahead_at_, n);
+        ahead_at_ += n;
+        done += n;
+    }
+    pos_ += done;
+    return done;
 }
 
 bool FileSource::skip(std::uint64_t count)
 {
+    const std::size_t held = ahead_end_ - ahead_at_;
+    if (count <= held) {
+        ahead_at_ += static_cast<std::size_t>(count);
+        pos_ += count;
+        return true;
+    }
     if (!platform::seek_file(file_, pos_ + count))
         return false;
+    ahead_at_ = ahead_end_ = 0;
     pos_ += count;
     return true;
 }

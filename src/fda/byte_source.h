@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -38,8 +39,11 @@ private:
     std::size_t pos_ = 0;
 };
 
-// An input file read from its start. The size is taken once when the
-// source is made; a file that shrinks later shows up as a short read.
+// An input file read from its start. Small reads (the headers) are served
+// from a read-ahead buffer, so that a whole header costs one system call;
+// large reads go straight into the caller's buffer. The size is taken once
+// when the source is made; a file that shrinks later shows up as a short
+// read.
 class FileSource final : public ByteSource {
 public:
     explicit FileSource(platform::File file);
@@ -48,8 +52,13 @@ public:
     std::uint64_t remaining() const override { return size_ > pos_ ? size_ - pos_ : 0; }
     bool skip(std::uint64_t count) override;
 
+    static constexpr std::size_t read_ahead = 64 * 1024;
+
 private:
     platform::File file_;
     std::uint64_t size_ = 0;
-    std::uint64_t pos_ = 0;
+    std::uint64_t pos_ = 0;          // logical position of the next byte
+    std::vector<unsigned char> ahead_;
+    std::size_t ahead_at_ = 0;       // next unread byte in ahead_
+    std::size_t ahead_end_ = 0;      // bytes held in ahead_
 };

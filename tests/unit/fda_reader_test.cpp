@@ -281,7 +281,8 @@ TEST(FdaReader, HugeClaimsFailWithoutAllocating)
         FdaStream s;
         alloc_counter::reset();
         EXPECT_EQ(read_file_at(tmp.path(), s, file), FdaReadError::truncated);
-        EXPECT_EQ(alloc_counter::since_reset().calls, 0u);
+        // Only the source's fixed read-ahead, nothing sized by a claim.
+        EXPECT_LE(alloc_counter::since_reset().bytes, FileSource::read_ahead);
         platform::close_file(file);
     }
 }
