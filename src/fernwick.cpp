@@ -7,7 +7,9 @@
 #include <exception>
 #include <new>
 
+#include "aifc/aifc.h"
 #include "fda/fda.h"
+#include "summary.h"
 
 namespace {
 
@@ -16,8 +18,11 @@ constexpr const char* usage = "Usage: fernwick.exe [filename.fda or filemask]";
 
 bool is_blank_or_control(unsigned char c) { return c >= 0x01 && c <= 0x20; }
 
-// One entry of the list: prefix, open, read, then the line's end.
-void convert_entry(ConsoleChannel& console, const std::string& entry, int position, int count)
+// One entry of the list: prefix, open, read, summary, convert, and the
+// line's end. Each failure is the whole rest of the line; the input is
+// closed after its message.
+void convert_entry(ConsoleChannel& console, const std::string& entry, int position, int count,
+                   char separator)
 {
     // POSIX names may hold '\' or ':', which Windows names never do, so the
     // entry itself is the display name.
@@ -37,12 +42,40 @@ void convert_entry(ConsoleChannel& console, const std::string& entry, int positi
         return;
     }
 
+    console.partial(format_stream_summary(stream.info, separator));
+
+    // A stream that cannot be written is refused before any file exists.
+    const std::string output_name = aifc_output_name(entry);
+    platform::File output;
+    AifcWriteError e = check_aifc_stream(stream);
+    if (e == AifcWriteError::none)
+        e = create_aifc_output(output_name, input, output);
+    if (e != AifcWriteError::none) {
+        console.line(aifc_write_error_message(e));
+        platform::close_file(input);
+        return;
+    }
+
+    e = write_aifc(output, stream);
+    if (e != AifcWriteError::none) {
+        // No incomplete file is left to pass for a converted one.
+        console.line(aifc_write_error_message(e));
+        platform::close_file(input);
+        platform::close_file(output);
+        platform::remove_file(output_name);
+        return;
+    }
+
     platform::close_file(input);
+    platform::close_file(output);
     console.line("done");
 }
 
 int run(ConsoleChannel& console, int argc, char** argv)
 {
+    // Fixed once for the whole run.
+    const char separator = platform::decimal_separator();
+
     console.line(banner);
 
     const std::optional<std::string> argument = platform::program_argument(argc, argv);
@@ -58,7 +91,7 @@ int run(ConsoleChannel& console, int argc, char** argv)
     console.line("Find " + std::to_string(count) + " files");
 
     for (int i = 0; i < count; ++i)
-        convert_entry(console, files[static_cast<std::size_t>(i)], i, count);
+        convert_entry(console, files[static_cast<std::size_t>(i)], i, count, separator);
     return 0;
 }
 

@@ -21,7 +21,7 @@ namespace {
 
 // The summary of fixture::Info's defaults: 2 channels of 512-bit blocks at
 // 44100 Hz.
-const std::string default_summary = "";
+const std::string default_summary = "(88.2kbps, 44.1kHz, 2ch)...";
 
 std::string converted(const std::string& prefix) { return prefix + default_summary + "done"; }
 

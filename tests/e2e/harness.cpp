@@ -11,7 +11,10 @@
 #include <iterator>
 #include <sstream>
 
+#include <csignal>
+
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -48,7 +51,7 @@ std::string slurp_fd(int fd)
 } // namespace
 
 RunResult run_fernwick(const std::string& dir, const std::vector<std::string>& args, Stdout mode,
-                 const std::vector<std::string>& env)
+                       const std::vector<std::string>& env, long long file_size_limit)
 {
     const char* exe = std::getenv("FERNWICK_EXE");
     if (!exe)
@@ -89,6 +92,12 @@ RunResult run_fernwick(const std::string& dir, const std::vector<std::string>& a
             close(out_pipe[0]);
         if (out_pipe[1] >= 0 && out_pipe[1] != STDOUT_FILENO)
             close(out_pipe[1]);
+        if (file_size_limit >= 0) {
+            // An ignored SIGXFSZ stays ignored across exec: the write fails instead.
+            signal(SIGXFSZ, SIG_IGN);
+            const rlimit limit{static_cast<rlim_t>(file_size_limit), static_cast<rlim_t>(file_size_limit)};
+            setrlimit(RLIMIT_FSIZE, &limit);
+        }
         for (const std::string& e : env)
             putenv(const_cast<char*>(e.c_str()));
         std::vector<char*> cargv;
@@ -107,8 +116,10 @@ RunResult run_fernwick(const std::string& dir, const std::vector<std::string>& a
         close(out_pipe[0]);
     }
     int wstatus = 0;
-    while (waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) {
+    rusage usage{};
+    while (wait4(pid, &wstatus, 0, &usage) < 0 && errno == EINTR) {
     }
+    r.max_rss_kb = usage.ru_maxrss;
     if (WIFEXITED(wstatus))
         r.status = WEXITSTATUS(wstatus);
     else if (WIFSIGNALED(wstatus))

@@ -18,11 +18,15 @@ struct RunResult {
     int status = -1;     // exit status, when the process exited
     int signal = 0;      // the signal that ended it, or 0
     std::string output;  // everything written to standard output
+    long max_rss_kb = 0; // peak resident memory of the program
 };
 
 // Runs the program (FERNWICK_EXE if set, behind FERNWICK_RUNNER if set) in `dir` with `args`.
+// A `file_size_limit` of 0 or more caps the size of any file the program
+// writes (RLIMIT_FSIZE, with SIGXFSZ ignored), to make writes fail.
 RunResult run_fernwick(const std::string& dir, const std::vector<std::string>& args,
-                 Stdout mode = Stdout::pipe, const std::vector<std::string>& env = {});
+                       Stdout mode = Stdout::pipe, const std::vector<std::string>& env = {},
+                       long long file_size_limit = -1);
 
 // A fresh directory under /tmp, removed with everything in it at the end.
 class TempDir {
