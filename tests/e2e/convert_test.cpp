@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include <locale.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -260,6 +261,24 @@ TEST(Convert, LostStandardOutputStillConvertsEveryFile)
         for (int i = 0; i < 40; ++i)
             unlink((dir / ("f" + std::to_string(i) + ".aifc")).c_str());
     }
+}
+
+} // namespace
+
+namespace {
+
+// The user's decimal separator reaches both figures of the summary.
+TEST(Convert, SummaryUsesTheLocalesDecimalSeparator)
+{
+    locale_t comma = newlocale(LC_NUMERIC_MASK, "de_DE.UTF-8", static_cast<locale_t>(0));
+    if (comma == static_cast<locale_t>(0))
+        GTEST_SKIP() << "locale de_DE.UTF-8 is not installed";
+    freelocale(comma);
+
+    TempDir dir;
+    dir.write("a.fda", fixture::fda_bytes(fixture::rich_fields(10)));
+    const RunResult r = e2e::run_fernwick(dir.path(), {"a.fda"}, Stdout::pipe, {"LC_ALL=de_DE.UTF-8"});
+    EXPECT_EQ(r.output, banner() + lines({"Find 1 files", "[1/1] a.fda (88,2kbps, 44,1kHz, 2ch)...done"}));
 }
 
 } // namespace

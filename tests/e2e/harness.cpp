@@ -98,6 +98,8 @@ RunResult run_fernwick(const std::string& dir, const std::vector<std::string>& a
             const rlimit limit{static_cast<rlim_t>(file_size_limit), static_cast<rlim_t>(file_size_limit)};
             setrlimit(RLIMIT_FSIZE, &limit);
         }
+        // A known locale unless the test asks for another.
+        putenv(const_cast<char*>("LC_ALL=C"));
         for (const std::string& e : env)
             putenv(const_cast<char*>(e.c_str()));
         std::vector<char*> cargv;
