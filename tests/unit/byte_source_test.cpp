@@ -58,8 +58,10 @@ TEST(FileSource, AgreesWithMemoryForAnyMixOfReadsAndSkips)
     unlink(path.c_str());
 }
 
+#ifndef _WIN32
 // A file cut short after the source was made gives a short read, not stale
-// or invented bytes.
+// or invented bytes. (Windows refuses to cut a file that is open for
+// reading with read sharing only.)
 TEST(FileSource, FileThatShrinksReadsShort)
 {
     const std::string bytes = fixture::pattern_bytes(3 * FileSource::read_ahead, 5);
@@ -75,6 +77,7 @@ TEST(FileSource, FileThatShrinksReadsShort)
     platform::close_file(file);
     unlink(path.c_str());
 }
+#endif
 
 TEST(MemorySource, SkipsOnlyWhatIsThere)
 {

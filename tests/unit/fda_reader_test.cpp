@@ -2,10 +2,10 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include "fda/fda.h"
@@ -234,24 +234,20 @@ TEST(FdaReader, NothingCarriesOverFromAnEarlierFile)
     EXPECT_EQ(s.payload_length, 0u);
 }
 
+// A fresh file name, removed at the end. The descriptor is closed at once:
+// Windows will not let the file be written by name while it is open.
 class TempFile {
 public:
     TempFile()
     {
         char name[] = "/tmp/fernwick-reader-XXXXXX";
-        fd_ = mkstemp(name);
+        close(mkstemp(name));
         path_ = name;
     }
-    ~TempFile()
-    {
-        close(fd_);
-        unlink(path_.c_str());
-    }
-    int fd() const { return fd_; }
+    ~TempFile() { unlink(path_.c_str()); }
     const std::string& path() const { return path_; }
 
 private:
-    int fd_ = -1;
     std::string path_;
 };
 
@@ -299,8 +295,8 @@ TEST(FdaReader, PayloadsOfTwoGigabytesAndMoreAreOrdinary)
             SCOPED_TRACE(std::to_string(length) + (complete ? " complete" : " one byte short"));
             TempFile tmp;
             ASSERT_TRUE(fixture::write_file(tmp.path(), head));
-            const off_t size = static_cast<off_t>(head.size()) + length - (complete ? 0 : 1);
-            ASSERT_EQ(truncate(tmp.path().c_str(), size), 0);
+            const std::uintmax_t size = head.size() + std::uintmax_t{length} - (complete ? 0 : 1);
+            std::filesystem::resize_file(tmp.path(), size); // sparse where the file system allows
 
             platform::File file;
             FdaStream s;
