@@ -183,6 +183,18 @@ std::vector<std::string> TempDir::names() const
     return result;
 }
 
+bool windows_target()
+{
+    const char* exe = std::getenv("FERNWICK_EXE");
+    const std::string name = exe ? exe : "";
+    return name.size() >= 4 && name.compare(name.size() - 4, 4, ".exe") == 0;
+}
+
+bool wine_as_root()
+{
+    return windows_target() && geteuid() == 0;
+}
+
 std::string banner()
 {
     return "Fernwick v1.0 by Orvel [fernwick@example.org]\r\n";

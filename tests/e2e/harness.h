@@ -50,6 +50,14 @@ private:
     std::string path_;
 };
 
+// Whether the program under test is the Windows build (run through a
+// runner such as Wine): matching, names and file rules are the system's.
+bool windows_target();
+
+// Whether files are written with root's powers: a read-only file is then
+// writable for a Windows program under Wine.
+bool wine_as_root();
+
 // The banner line the program starts with, CR LF included.
 std::string banner();
 
