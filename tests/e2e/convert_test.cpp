@@ -290,3 +290,25 @@ TEST(Convert, SummaryUsesTheLocalesDecimalSeparator)
 }
 
 } // namespace
+
+namespace {
+
+// Names outside any ANSI code page convert like any other: on Windows the
+// program runs with UTF-8 as its code page.
+TEST(Convert, NamesOutsideTheAnsiCodePage)
+{
+    TempDir dir;
+    fixture::FdaFields f = fixture::rich_fields(77);
+    const std::string names[] = {"caf\xC3\xA9.fda", "\xE9\x9F\xB3\xE6\xA5\xBD.fda"};
+    for (const std::string& name : names)
+        dir.write(name, fixture::fda_bytes(f));
+
+    // Wine maps file names through the locale's character set.
+    const RunResult r = e2e::run_fernwick(dir.path(), {"*.fda"}, Stdout::pipe, {"LC_ALL=C.UTF-8"});
+    EXPECT_EQ(r.output, banner() + lines({"Find 2 files", "[1/2] " + names[0] + " " + stereo_summary + "done",
+                                          "[2/2] " + names[1] + " " + stereo_summary + "done"}));
+    EXPECT_TRUE(dir.read("caf\xC3\xA9.aifc") == expected_output(f));
+    EXPECT_TRUE(dir.read("\xE9\x9F\xB3\xE6\xA5\xBD.aifc") == expected_output(f));
+}
+
+} // namespace
