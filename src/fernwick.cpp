@@ -197,20 +197,18 @@ std::string progress_prefix(int position, int count, const std::string& name)
     return "[" + std::to_string(position) + "/" + std::to_string(count) + "] " + name + " ";
 }
 
-std::string failure_report(std::string_view type, std::string_view module, unsigned long address,
-                           std::string_view text)
+void append_failure_report(std::string& out, std::string_view type, std::string_view module,
+                           unsigned long address, std::string_view text)
 {
     char hex[16];
     std::snprintf(hex, sizeof hex, "%08lX", address & 0xFFFFFFFFul);
 
-    std::string report = "Exception ";
-    report.append(type).append(" in module ").append(module).append(" at ").append(hex);
-    report.append(".\r\n");
-    report.append(text);
+    out.append("Exception ").append(type).append(" in module ").append(module);
+    out.append(" at ").append(hex).append(".\r\n");
+    out.append(text);
     if (!text.empty() && text.back() != '.')
-        report.append(".");
-    report.append("\r\n\r\n");
-    return report;
+        out.append(".");
+    out.append("\r\n\r\n");
 }
 
 int fernwick_main(int argc, char** argv)
@@ -218,23 +216,25 @@ int fernwick_main(int argc, char** argv)
     platform::init();
     ConsoleChannel console(platform::stdout_kind());
 
+    // Room for the report of an unhandled failure, taken while memory is
+    // still there: the report must not need what has just run out.
+    const std::string module = platform::program_file_name(argc, argv);
+    std::string report;
+    report.reserve(512 + module.size());
+
     // A failure that no step handles ends the run: the buffered text, then
     // the report right after it, then status 1. Portable C++ knows no code
     // address for it, so the report shows zero there.
-    const char* type = nullptr;
-    std::string text;
     try {
         const int status = run(console, argc, argv);
         console.flush();
         return status;
     } catch (const std::bad_alloc&) {
-        type = "std::bad_alloc";
-        text = "Out of memory";
+        append_failure_report(report, "std::bad_alloc", module, 0, "Out of memory");
     } catch (const std::exception& e) {
-        type = "std::exception";
-        text = e.what();
+        append_failure_report(report, "std::exception", module, 0, e.what());
     }
     console.flush();
-    console.write_direct(failure_report(type, platform::program_file_name(argc, argv), 0, text));
+    console.write_direct(report);
     return 1;
 }

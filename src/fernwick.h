@@ -52,8 +52,9 @@ private:
 // "[position/count] name " before a file's work begins.
 std::string progress_prefix(int position, int count, const std::string& name);
 
-// The three-line report of a failure that ends the run.
-std::string failure_report(std::string_view type, std::string_view module,
+// Appends the three-line report of a failure that ends the run; within the
+// string's reserved capacity it allocates nothing.
+void append_failure_report(std::string& out, std::string_view type, std::string_view module,
                            unsigned long address, std::string_view text);
 
 // The whole run; returns the exit status.

@@ -168,14 +168,22 @@ TEST(ProgressPrefix, Layout)
     EXPECT_EQ(progress_prefix(12, 345, "My Music.FDA"), "[12/345] My Music.FDA ");
 }
 
+std::string failure_report(std::string_view type, std::string_view module, unsigned long address,
+                           std::string_view text)
+{
+    std::string out = "text so far ";
+    append_failure_report(out, type, module, address, text);
+    return out;
+}
+
 TEST(FailureReport, ThreeLinesWithCrLf)
 {
     EXPECT_EQ(failure_report("std::bad_alloc", "fernwick.exe", 0x4A2Bu, "Out of memory"),
-              "Exception std::bad_alloc in module fernwick.exe at 00004A2B.\r\nOut of memory.\r\n\r\n");
+              "text so far Exception std::bad_alloc in module fernwick.exe at 00004A2B.\r\nOut of memory.\r\n\r\n");
     EXPECT_EQ(failure_report("E", "fernwick", 0xFFFFFFFFu, "Ends in a period."),
-              "Exception E in module fernwick at FFFFFFFF.\r\nEnds in a period.\r\n\r\n");
+              "text so far Exception E in module fernwick at FFFFFFFF.\r\nEnds in a period.\r\n\r\n");
     EXPECT_EQ(failure_report("E", "fernwick", 0, ""),
-              "Exception E in module fernwick at 00000000.\r\n\r\n\r\n");
+              "text so far Exception E in module fernwick at 00000000.\r\n\r\n\r\n");
 }
 
 } // namespace
