@@ -234,8 +234,8 @@ namespace {
 // right behind it, status 1, and no file touched.
 TEST(Batch, OutOfMemoryEndsTheRunWithAReport)
 {
-    if (std::getenv("FERNWICK_RUNNER"))
-        GTEST_SKIP() << "the allocation failure is preloaded into a native program only";
+    if (const char* why = e2e::native_measurements_unavailable())
+        GTEST_SKIP() << why;
     TempDir dir;
     for (int i = 0; i < 300; ++i)
         dir.write("f" + std::to_string(i) + ".fda", "x");

@@ -195,6 +195,17 @@ bool wine_as_root()
     return windows_target() && geteuid() == 0;
 }
 
+const char* native_measurements_unavailable()
+{
+    if (std::getenv("FERNWICK_RUNNER"))
+        return "the program runs behind a runner, not as a native process";
+#ifdef FERNWICK_SANITIZE
+    return "the sanitizer runtime comes first and holds most of the memory";
+#else
+    return nullptr;
+#endif
+}
+
 std::string banner()
 {
     return "Fernwick v1.0 by Orvel [fernwick@example.org]\r\n";

@@ -58,6 +58,11 @@ bool windows_target();
 // writable for a Windows program under Wine.
 bool wine_as_root();
 
+// Why a test that measures or preloads into the program cannot run here,
+// or nullptr when it can: a Windows program under a runner, or a build with
+// sanitizers (their runtime must come first and owns most of the memory).
+const char* native_measurements_unavailable();
+
 // The banner line the program starts with, CR LF included.
 std::string banner();
 

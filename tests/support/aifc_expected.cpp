@@ -30,7 +30,8 @@ void pstring(Bytes& out, const std::string& s)
 void extended(Bytes& out, std::uint32_t value)
 {
     if (value == 0) {
-        be(out, 0, 10);
+        be(out, 0, 2);  // a 64-bit field at most: ten bytes would shift by 72
+        be(out, 0, 8);
         return;
     }
     std::uint64_t significand = value;
