@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cassert>
 #include <cstring>
+#include <memory>
 #include <string>
-#include <vector>
 
 namespace {
 
@@ -257,8 +257,11 @@ AifcWriteError write_aifc(platform::File output, const FdaStream& stream)
 
     // One fixed buffer: the header rides in front of the first payload
     // block and MARK behind the last, so a small file is a single write.
-    std::vector<unsigned char> buffer(aifc_copy_buffer_size);
-    unsigned char* const data = buffer.data();
+    // Left uninitialised: only the bytes put into it are written, and
+    // zeroing it for every file showed in profiles of large batches.
+    const std::unique_ptr<unsigned char[]> buffer(new unsigned char[aifc_copy_buffer_size]);
+    unsigned char* const data = buffer.get();
+    constexpr std::size_t capacity = aifc_copy_buffer_size;
     std::size_t used = put_header(data, stream.info, stream.payload_length);
 
     auto flush = [&]() {
@@ -269,17 +272,17 @@ AifcWriteError write_aifc(platform::File output, const FdaStream& stream)
 
     std::uint32_t left = stream.payload_length;
     while (left != 0) {
-        const std::size_t want = std::min<std::size_t>(left, buffer.size() - used);
+        const std::size_t want = std::min<std::size_t>(left, capacity - used);
         if (stream.input == nullptr || stream.input->read(data + used, want) != want)
             return AifcWriteError::input_truncated;
         used += want;
         left -= static_cast<std::uint32_t>(want);
-        if (used == buffer.size() && !flush())
+        if (used == capacity && !flush())
             return AifcWriteError::write_failed;
     }
 
     const std::size_t pad = stream.payload_length & 1;
-    if (buffer.size() - used < pad + mark_chunk_size && !flush())
+    if (capacity - used < pad + mark_chunk_size && !flush())
         return AifcWriteError::write_failed;
     if (pad)
         data[used++] = 0;

@@ -33,7 +33,10 @@ enum class AifcWriteError {
 const char* aifc_write_error_message(AifcWriteError error);
 
 // The payload goes through one buffer of this size, whatever its length.
-constexpr std::size_t aifc_copy_buffer_size = std::size_t{1} << 20;
+// With 1 MiB, copies of large payloads often ran two to four times slower
+// than cp; at this size they keep pace with cp's own read/write copy, and a
+// file of up to about 256 KiB is still one write.
+constexpr std::size_t aifc_copy_buffer_size = std::size_t{256} << 10;
 
 // The input's name with the text after its last dot replaced by "aifc", or
 // with ".aifc" appended when the name has no dot after its last '\' or ':'.
