@@ -20,7 +20,8 @@ bool MemorySource::skip(std::uint64_t count)
     return true;
 }
 
-FileSource::FileSource(platform::File file) : file_(file), ahead_(read_ahead)
+FileSource::FileSource(platform::File file)
+    : file_(file), ahead_(new unsigned char[read_ahead])
 {
     if (!platform::file_size(file_, size_))
         size_ = 0;
@@ -33,18 +34,18 @@ std::size_t FileSource::read(void* buffer, std::size_t size)
     while (done < size) {
         if (ahead_at_ == ahead_end_) {
             const std::size_t want = size - done;
-            if (want >= ahead_.size()) {
+            if (want >= read_ahead) {
                 // Too large to stage: straight into the caller's buffer.
                 done += platform::read_file(file_, out + done, want);
                 break;
             }
             ahead_at_ = 0;
-            ahead_end_ = platform::read_file(file_, ahead_.data(), ahead_.size());
+            ahead_end_ = platform::read_file(file_, ahead_.get(), read_ahead);
             if (ahead_end_ == 0)
                 break;
         }
         const std::size_t n = std::min(size - done, ahead_end_ - ahead_at_);
-        std::memcpy(out + done, ahead_.data() + ahead_at_, n);
+        std::memcpy(out + done, ahead_.get() + ahead_at_, n);
         ahead_at_ += n;
         done += n;
     }

@@ -4,7 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <vector>
+#include <memory>
 
 #include "platform/platform.h"
 
@@ -58,7 +58,7 @@ private:
     platform::File file_;
     std::uint64_t size_ = 0;
     std::uint64_t pos_ = 0;          // logical position of the next byte
-    std::vector<unsigned char> ahead_;
+    std::unique_ptr<unsigned char[]> ahead_; // read_ahead bytes, not zeroed: only read bytes are used
     std::size_t ahead_at_ = 0;       // next unread byte in ahead_
     std::size_t ahead_end_ = 0;      // bytes held in ahead_
 };

@@ -123,7 +123,8 @@ std::vector<std::string> list_files(const std::string& mask)
 bool open_input(const std::string& name, File& file)
 {
     // O_NONBLOCK: a FIFO in the list must not hang the run; it is refused
-    // below like any other file that is not a regular one.
+    // below like any other file that is not a regular one. On a regular
+    // file the flag changes nothing, so it stays.
     const int fd = open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return false;
@@ -132,7 +133,6 @@ bool open_input(const std::string& name, File& file)
         close(fd);
         return false;
     }
-    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     file.handle = fd;
     return true;
 }
