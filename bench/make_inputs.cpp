@@ -36,16 +36,7 @@ fixture::FdaFields template_fields()
 
 FdaInfo template_info()
 {
-    const fixture::Info i = template_fields().info;
-    FdaInfo info;
-    info.channels = i.channels;
-    info.sample_size = i.sample_size;
-    info.block_bits = i.block_bits;
-    info.sample_rate = i.sample_rate;
-    info.loop_begin = i.loop_begin;
-    info.loop_end = i.loop_end;
-    info.start_offset = i.start_offset;
-    return info;
+    return fixture::fda_info(template_fields().info);
 }
 
 // Incompressible, reproducible bytes.

@@ -25,20 +25,7 @@ namespace {
 // 44100 Hz.
 const std::string stereo_summary = "(88.2kbps, 44.1kHz, 2ch)...";
 
-std::string expected_output(const fixture::FdaFields& f)
-{
-    FdaInfo info;
-    info.channels = f.info.channels;
-    info.sample_size = f.info.sample_size;
-    info.block_bits = f.info.block_bits;
-    info.sample_rate = f.info.sample_rate;
-    info.loop_begin = f.info.loop_begin;
-    info.loop_end = f.info.loop_end;
-    info.start_offset = f.info.start_offset;
-    const std::vector<unsigned char> payload(f.payload.begin(), f.payload.end());
-    const std::vector<unsigned char> bytes = expected_aifc_file(info, payload);
-    return std::string(bytes.begin(), bytes.end());
-}
+std::string expected_output(const fixture::FdaFields& f) { return expected_aifc_bytes(f); }
 
 // Valid files of several shapes, each with its expected console line.
 struct ValidFile {

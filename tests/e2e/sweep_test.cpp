@@ -53,18 +53,6 @@ fixture::FdaFields follower_fields()
 }
 const std::string follower_summary = "(22.1kbps, 22.1kHz, 1ch)...";
 
-FdaInfo to_info(const fixture::Info& i)
-{
-    FdaInfo info;
-    info.channels = i.channels;
-    info.sample_size = i.sample_size;
-    info.block_bits = i.block_bits;
-    info.sample_rate = i.sample_rate;
-    info.loop_begin = i.loop_begin;
-    info.loop_end = i.loop_end;
-    info.start_offset = i.start_offset;
-    return info;
-}
 
 std::string aifc_of(const FdaInfo& info, const std::string& payload)
 {
@@ -168,7 +156,7 @@ Tally run_cases(const std::vector<Case>& cases)
     TempDir dir;
     const fixture::FdaFields follower = follower_fields();
     const std::string follower_bytes = fixture::fda_bytes(follower);
-    const std::string follower_output = aifc_of(to_info(follower.info), follower.payload);
+    const std::string follower_output = aifc_of(fixture::fda_info(follower.info), follower.payload);
     for (const Case& c : cases) {
         dir.write(c.name + "a.fda", c.bytes);
         dir.write(c.name + "b.fda", follower_bytes);
@@ -335,7 +323,7 @@ TEST(DamageSweep, EveryHeaderByteChanged)
     const std::vector<Span> layout = header_layout(base);
     const std::size_t header = layout.back().end;
     ASSERT_EQ(header, fixture::payload_offset(base));
-    const FdaInfo base_info = to_info(base.info);
+    const FdaInfo base_info = fixture::fda_info(base.info);
     ASSERT_EQ(converted(base_info, base.payload).summary, base_summary);
     const std::string id_messages[4] = {"Not found FBIF chunk.", "File not FDA.", "Not found INFO chunk.",
                                         "Not found DATA chunk."};

@@ -101,3 +101,10 @@ std::vector<unsigned char> expected_aifc_file(const FdaInfo& info, const Bytes& 
     file.insert(file.end(), body.begin(), body.end());
     return file;
 }
+
+std::string expected_aifc_bytes(const fixture::FdaFields& fields)
+{
+    const std::vector<unsigned char> bytes = expected_aifc_file(
+        fixture::fda_info(fields.info), std::vector<unsigned char>(fields.payload.begin(), fields.payload.end()));
+    return std::string(bytes.begin(), bytes.end());
+}

@@ -38,6 +38,19 @@ std::string info_body(const Info& info)
            le32(info.start_offset);
 }
 
+FdaInfo fda_info(const Info& i)
+{
+    FdaInfo info;
+    info.channels = i.channels;
+    info.sample_size = i.sample_size;
+    info.block_bits = i.block_bits;
+    info.sample_rate = i.sample_rate;
+    info.loop_begin = i.loop_begin;
+    info.loop_end = i.loop_end;
+    info.start_offset = i.start_offset;
+    return info;
+}
+
 std::string fda_bytes(const FdaFields& f)
 {
     const std::string* texts[3] = {&f.text1, &f.text2, &f.text3};

@@ -7,6 +7,8 @@
 #include <optional>
 #include <string>
 
+#include "fda/fda.h"
+
 namespace fixture {
 
 std::string le32(std::uint32_t value);
@@ -30,6 +32,9 @@ struct Info {
 };
 
 std::string info_body(const Info& info);
+
+// The same fields as the reader's record.
+FdaInfo fda_info(const Info& info);
 
 // Every field of an FDA file. The defaults make a valid file without names
 // or texts, with an empty payload.
