@@ -53,7 +53,6 @@ fixture::FdaFields follower_fields()
 }
 const std::string follower_summary = "(22.1kbps, 22.1kHz, 1ch)...";
 
-
 std::string aifc_of(const FdaInfo& info, const std::string& payload)
 {
     const std::vector<unsigned char> bytes =
