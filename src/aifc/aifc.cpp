@@ -256,7 +256,7 @@ AifcWriteError write_aifc(platform::File output, const FdaStream& stream)
         return e;
 
     // One fixed buffer: the header rides in front of the first payload
-    // block and MARK behind the last, so a small file is a single write.
+    // bytes and MARK behind the last, so a small file is a single write.
     // Left uninitialised: only the bytes put into it are written, and
     // zeroing it for every file showed in profiles of large batches.
     const std::unique_ptr<unsigned char[]> buffer(new unsigned char[aifc_copy_buffer_size]);
@@ -264,31 +264,66 @@ AifcWriteError write_aifc(platform::File output, const FdaStream& stream)
     constexpr std::size_t capacity = aifc_copy_buffer_size;
     std::size_t used = put_header(data, stream.info, stream.payload_length);
 
-    auto flush = [&]() {
-        const bool ok = platform::write_file(output, data, used);
+    // The payload's pad byte and MARK, which follow its last byte.
+    unsigned char tail[1 + mark_chunk_size];
+    std::size_t tail_size = 0;
+    if (stream.payload_length & 1)
+        tail[tail_size++] = 0;
+    tail_size += put_mark(tail + tail_size, stream.info);
+    bool tail_written = false;
+
+    auto write = [&](const platform::Piece* pieces, std::size_t count) {
         used = 0;
-        return ok;
+        switch (platform::write_pieces(output, pieces, count)) {
+        case platform::WriteStatus::ok:                return AifcWriteError::none;
+        case platform::WriteStatus::failed:            return AifcWriteError::write_failed;
+        case platform::WriteStatus::source_unreadable: return AifcWriteError::input_truncated;
+        }
+        return AifcWriteError::write_failed;
     };
 
     std::uint32_t left = stream.payload_length;
     while (left != 0) {
+        if (stream.input == nullptr)
+            return AifcWriteError::input_truncated;
+
+        // Lent bytes go from the source to the file without a copy, behind
+        // what the buffer holds and, when they are the last, before the tail.
+        const platform::Piece lent = stream.input->lend(left);
+        if (lent.size != 0) {
+            left -= static_cast<std::uint32_t>(lent.size);
+            tail_written = left == 0;
+            const platform::Piece pieces[] = {
+                {data, used}, lent, {tail, tail_written ? tail_size : 0}};
+            if (AifcWriteError e = write(pieces, 3); e != AifcWriteError::none)
+                return e;
+            continue;
+        }
+
         const std::size_t want = std::min<std::size_t>(left, capacity - used);
-        if (stream.input == nullptr || stream.input->read(data + used, want) != want)
+        if (stream.input->read(data + used, want) != want)
             return AifcWriteError::input_truncated;
         used += want;
         left -= static_cast<std::uint32_t>(want);
-        if (used == capacity && !flush())
-            return AifcWriteError::write_failed;
+        if (used == capacity) {
+            const platform::Piece piece{data, used};
+            if (AifcWriteError e = write(&piece, 1); e != AifcWriteError::none)
+                return e;
+        }
     }
 
-    const std::size_t pad = stream.payload_length & 1;
-    if (capacity - used < pad + mark_chunk_size && !flush())
-        return AifcWriteError::write_failed;
-    if (pad)
-        data[used++] = 0;
-    used += put_mark(data + used, stream.info);
-    if (!flush())
-        return AifcWriteError::write_failed;
+    if (!tail_written) {
+        if (capacity - used >= tail_size) {
+            std::memcpy(data + used, tail, tail_size);
+            used += tail_size;
+            tail_size = 0;
+        }
+        const platform::Piece pieces[] = {{data, used}, {tail, tail_size}};
+        if (AifcWriteError e = write(pieces, 2); e != AifcWriteError::none)
+            return e;
+    }
+    if (stream.input != nullptr && !stream.input->lent_intact())
+        return AifcWriteError::input_truncated;
 
     return rewrite_form_header(output);
 }

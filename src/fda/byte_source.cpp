@@ -20,11 +20,35 @@ bool MemorySource::skip(std::uint64_t count)
     return true;
 }
 
+platform::Piece MemorySource::lend(std::size_t size)
+{
+    const std::size_t n = size < size_ - pos_ ? size : size_ - pos_;
+    const platform::Piece piece{data_ + pos_, n};
+    pos_ += n;
+    return piece;
+}
+
 FileSource::FileSource(platform::File file)
     : file_(file), ahead_(new unsigned char[read_ahead])
 {
     if (!platform::file_size(file_, size_))
         size_ = 0;
+}
+
+FileSource::~FileSource()
+{
+    platform::unmap_view(view_);
+}
+
+// After a lent window the file position lags behind pos_.
+bool FileSource::reposition()
+{
+    if (file_pos_stale_) {
+        if (!platform::seek_file(file_, pos_))
+            return false;
+        file_pos_stale_ = false;
+    }
+    return true;
 }
 
 std::size_t FileSource::read(void* buffer, std::size_t size)
@@ -33,6 +57,8 @@ std::size_t FileSource::read(void* buffer, std::size_t size)
     std::size_t done = 0;
     while (done < size) {
         if (ahead_at_ == ahead_end_) {
+            if (!reposition())
+                break;
             const std::size_t want = size - done;
             if (want >= read_ahead) {
                 // Too large to stage: straight into the caller's buffer.
@@ -64,6 +90,38 @@ bool FileSource::skip(std::uint64_t count)
     if (!platform::seek_file(file_, pos_ + count))
         return false;
     ahead_at_ = ahead_end_ = 0;
+    file_pos_stale_ = false;
     pos_ += count;
     return true;
+}
+
+platform::Piece FileSource::lend(std::size_t size)
+{
+    platform::unmap_view(view_);
+
+    // What the read-ahead holds is lent from there: no mapping for a small
+    // file, nor for the tail of a header's read.
+    const std::size_t held = ahead_end_ - ahead_at_;
+    const std::uint64_t want = std::min<std::uint64_t>({size, lend_window, remaining()});
+    if (want <= held || !can_map_ ||
+        !platform::map_view(file_, pos_, static_cast<std::size_t>(want), view_)) {
+        can_map_ = can_map_ && want <= held;  // one failed mapping is enough
+        const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(want, held));
+        const platform::Piece piece{ahead_.get() + ahead_at_, n};
+        ahead_at_ += n;
+        pos_ += n;
+        return piece;
+    }
+    // The window covers the held bytes again.
+    ahead_at_ = ahead_end_ = 0;
+    file_pos_stale_ = true;
+    pos_ += want;
+    mapped_end_ = pos_;
+    return view_.bytes;
+}
+
+bool FileSource::lent_intact() const
+{
+    std::uint64_t size = 0;
+    return mapped_end_ == 0 || (platform::file_size(file_, size) && size >= mapped_end_);
 }

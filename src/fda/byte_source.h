@@ -22,6 +22,22 @@ public:
     // Passes over `count` bytes without reading them. The caller checks
     // `count` against remaining() first.
     virtual bool skip(std::uint64_t count) = 0;
+
+    // Lends up to `size` of the next bytes in place and moves past them,
+    // so that they can be written without a copy. Valid until the next call
+    // on the source, and only for platform::write_pieces: the bytes may be
+    // a file mapping that the program must not read. Empty when the source
+    // cannot lend (or has nothing left): read() then.
+    virtual platform::Piece lend(std::size_t size)
+    {
+        (void)size;
+        return {};
+    }
+
+    // After the lent bytes were written: whether the source still holds all
+    // of them. A mapped file cut short reads as zeros up to the end of its
+    // last page, and such a write does not fail.
+    virtual bool lent_intact() const { return true; }
 };
 
 class MemorySource final : public ByteSource {
@@ -32,6 +48,7 @@ public:
     std::size_t read(void* buffer, std::size_t size) override;
     std::uint64_t remaining() const override { return size_ - pos_; }
     bool skip(std::uint64_t count) override;
+    platform::Piece lend(std::size_t size) override;
 
 private:
     const unsigned char* data_;
@@ -41,21 +58,37 @@ private:
 
 // An input file read from its start. Small reads (the headers) are served
 // from a read-ahead buffer, so that a whole header costs one system call;
-// large reads go straight into the caller's buffer. The size is taken once
-// when the source is made; a file that shrinks later shows up as a short
-// read.
+// large reads go straight into the caller's buffer. Large runs are lent as
+// a mapping of the file, one window at a time, so that the kernel copies
+// them to the output without a pass through user memory. The size is taken
+// once when the source is made; a file that shrinks later shows up as a
+// short read, or as a write from the mapping that fails.
 class FileSource final : public ByteSource {
 public:
     explicit FileSource(platform::File file);
+    ~FileSource() override;
+    FileSource(const FileSource&) = delete;
+    FileSource& operator=(const FileSource&) = delete;
 
     std::size_t read(void* buffer, std::size_t size) override;
     std::uint64_t remaining() const override { return size_ > pos_ ? size_ - pos_ : 0; }
     bool skip(std::uint64_t count) override;
+    platform::Piece lend(std::size_t size) override;
+    bool lent_intact() const override;
 
     static constexpr std::size_t read_ahead = 64 * 1024;
+    // Larger windows were no faster, and the mapped pages count towards
+    // the process's resident memory until the window is unmapped.
+    static constexpr std::size_t lend_window = 2 * 1024 * 1024;
 
 private:
+    bool reposition();
+
     platform::File file_;
+    platform::FileView view_;        // the last window lent, mapped until the next call
+    bool can_map_ = true;            // false once mapping has failed: read() from then on
+    bool file_pos_stale_ = false;    // a lent window moved pos_ but not the file position
+    std::uint64_t mapped_end_ = 0;   // end of the furthest window lent, 0 for none
     std::uint64_t size_ = 0;
     std::uint64_t pos_ = 0;          // logical position of the next byte
     std::unique_ptr<unsigned char[]> ahead_; // read_ahead bytes, not zeroed: only read bytes are used

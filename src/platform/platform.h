@@ -55,6 +55,39 @@ std::size_t read_file(File file, void* buffer, std::size_t size);
 // Writes all `size` bytes; false on any failure or short write.
 bool write_file(File file, const void* buffer, std::size_t size);
 
+// Bytes to be written, in place.
+struct Piece {
+    const void* data = nullptr;
+    std::size_t size = 0;
+};
+
+enum class WriteStatus {
+    ok,
+    failed,             // the output refused bytes (full, too large, I/O error)
+    source_unreadable,  // a piece could not be read: a mapped input shrank
+};
+
+// Writes the pieces one after another, all of them, with as few system
+// calls as the system allows.
+WriteStatus write_pieces(File file, const Piece* pieces, std::size_t count);
+
+// Part of a file mapped for reading, to be handed to write_pieces without a
+// copy through user memory. The program itself must never read the bytes:
+// if the file shrinks while it is mapped, touching a page past the new end
+// kills the process, whereas a write from it only fails (source_unreadable).
+struct FileView {
+    Piece bytes;             // the requested range
+    void* base = nullptr;    // the mapping, from a page boundary
+    std::size_t length = 0;
+};
+
+// Maps `size` (> 0) bytes of `file` from `offset`. False when the file
+// cannot be mapped (the caller reads it instead); Win32 never maps.
+bool map_view(File file, std::uint64_t offset, std::size_t size, FileView& view);
+
+// Unmaps the view (if mapped) and empties it.
+void unmap_view(FileView& view);
+
 // Moves the file position to `offset` bytes from the start.
 bool seek_file(File file, std::uint64_t offset);
 

@@ -8,7 +8,12 @@
 #include <initializer_list>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 #include "fda/byte_source.h"
 #include "platform/platform.h"
@@ -560,29 +565,162 @@ TEST_F(AifcWrite, ShortPayloadReadIsATruncatedInput)
     }
 }
 
-// A file open for reading only refuses every write.
+// A source that lends in a fixed cycle of sizes; a size of 0 refuses, and
+// the writer then reads that part through its buffer.
+class PatchySource final : public ByteSource {
+public:
+    PatchySource(const Bytes& data, std::vector<std::size_t> cycle)
+        : inner_(data.data(), data.size()), cycle_(std::move(cycle)) {}
+
+    std::size_t read(void* buffer, std::size_t size) override { return inner_.read(buffer, size); }
+    std::uint64_t remaining() const override { return inner_.remaining(); }
+    bool skip(std::uint64_t count) override { return inner_.skip(count); }
+    platform::Piece lend(std::size_t size) override
+    {
+        const std::size_t n = cycle_[next_++ % cycle_.size()];
+        return n == 0 ? platform::Piece{} : inner_.lend(std::min(n, size));
+    }
+
+private:
+    MemorySource inner_;
+    std::vector<std::size_t> cycle_;
+    std::size_t next_ = 0;
+};
+
+// Lent pieces are written in place, copied ones through the buffer; any mix
+// of the two must give the same file, the header in front and MARK behind.
+TEST_F(AifcWrite, LentAndCopiedPiecesMakeTheSameFile)
+{
+    constexpr std::size_t block = aifc_copy_buffer_size;
+    const std::size_t lengths[] = {0, 1, 255, block - 90 - 1, block + 1, 3 * block + 7};
+    const std::vector<std::size_t> cycles[] = {
+        {0},                        // all through the buffer
+        {~std::size_t{0}},          // all lent at once
+        {1, 0, 7, 0, 100000},
+        {0, block, 3},
+        {block - 90, 0},
+    };
+    FdaInfo info = worked_info();
+    info.loop_end = 0x0A0B0C0D;
+
+    for (std::size_t length : lengths) {
+        const Bytes payload = pattern(length);
+        Bytes input_bytes = payload;
+        input_bytes.insert(input_bytes.end(), {0xEE, 0xEE, 0xEE}); // past the payload
+        for (const auto& cycle : cycles) {
+            SCOPED_TRACE(testing::Message() << length << " bytes, lending " << cycle.front()
+                                            << " first of " << cycle.size());
+            PatchySource input(input_bytes, cycle);
+            const std::string out = path("patchy.aifc");
+            ASSERT_EQ(convert(out, info, static_cast<std::uint32_t>(length), input),
+                      AifcWriteError::none);
+            EXPECT_EQ(input.remaining(), 3u) << "the payload's end is where it stops";
+            EXPECT_TRUE(read_back(out) == expected_aifc_file(info, payload));
+        }
+    }
+}
+
+// A file open for reading only refuses every write, lent or copied.
 TEST_F(AifcWrite, FailedWriteIsReported)
 {
     const std::string name = path("readonly.aifc");
     put_file(name, {});
-    const std::size_t lengths[] = {256, 3 * aifc_copy_buffer_size};
-    for (std::size_t length : lengths) {
-        SCOPED_TRACE(length);
+    const struct {
+        std::size_t length;
+        bool lend;
+    } cases[] = {
+        {256, false}, {3 * aifc_copy_buffer_size, false},
+        {256, true},  {3 * aifc_copy_buffer_size, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.length << (c.lend ? " lent" : " copied"));
         platform::File read_only;
         ASSERT_TRUE(platform::open_input(name, read_only));
-        const Bytes payload = pattern(length);
-        MemorySource input(payload.data(), payload.size());
+        const Bytes payload = pattern(c.length);
+        MemorySource lending(payload.data(), payload.size());
+        WatchedSource copying(payload);
+        ByteSource& input = c.lend ? static_cast<ByteSource&>(lending) : copying;
         FdaStream stream;
         stream.info = worked_info();
-        stream.payload_length = static_cast<std::uint32_t>(length);
+        stream.payload_length = static_cast<std::uint32_t>(c.length);
         stream.input = &input;
         EXPECT_EQ(write_aifc(read_only, stream), AifcWriteError::write_failed);
         platform::close_file(read_only);
-        if (length > aifc_copy_buffer_size) {
+        if (!c.lend && c.length > aifc_copy_buffer_size) {
             EXPECT_GT(input.remaining(), 0u) << "the copy stops at the first failed write";
         }
     }
 }
+
+#ifndef _WIN32
+// Cuts its file right after one of its lends, as another program might
+// while the window is mapped and before the writer has written it.
+class CuttingSource final : public ByteSource {
+public:
+    CuttingSource(platform::File file, std::string path, int cut_after, std::uint64_t cut_to)
+        : inner_(file), path_(std::move(path)), cut_after_(cut_after), cut_to_(cut_to) {}
+
+    std::size_t read(void* buffer, std::size_t size) override { return inner_.read(buffer, size); }
+    std::uint64_t remaining() const override { return inner_.remaining(); }
+    bool skip(std::uint64_t count) override { return inner_.skip(count); }
+    platform::Piece lend(std::size_t size) override
+    {
+        const platform::Piece piece = inner_.lend(size);
+        if (++lends_ == cut_after_) {
+            EXPECT_EQ(truncate(path_.c_str(), static_cast<off_t>(cut_to_)), 0);
+        }
+        return piece;
+    }
+    bool lent_intact() const override { return inner_.lent_intact(); }
+
+private:
+    FileSource inner_;
+    std::string path_;
+    int cut_after_;
+    std::uint64_t cut_to_;
+    int lends_ = 0;
+};
+
+// Reading a mapped page past the end of a cut file would kill the process;
+// a write from it fails instead, and a cut inside the last page, which
+// reads as zeros, is caught after the write.
+TEST_F(AifcWrite, InputCutWhileLentIsATruncatedInput)
+{
+    constexpr std::size_t window = FileSource::lend_window;
+    const std::size_t length = 2 * window + 12345;
+    const Bytes payload = pattern(length);
+    Bytes file_bytes = payload;
+    file_bytes.insert(file_bytes.end(), 100, 0xEE);  // past the payload
+
+    const struct {
+        const char* what;
+        int cut_after;            // lend number, from 1
+        std::uint64_t cut_to;
+        AifcWriteError expected;
+    } cases[] = {
+        {"inside the first window", 1, 5000, AifcWriteError::input_truncated},
+        {"at a page boundary of the second", 2, window + 3 * 4096, AifcWriteError::input_truncated},
+        {"inside the last page", 3, length - 10, AifcWriteError::input_truncated},
+        {"to the payload's end", 3, length, AifcWriteError::none},
+        {"never", 0, 0, AifcWriteError::none},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string in = path("cut.fda");
+        put_file(in, file_bytes);
+        platform::File input;
+        ASSERT_TRUE(platform::open_input(in, input));
+        CuttingSource source(input, in, c.cut_after, c.cut_to);
+        const std::string out = path("cut.aifc");
+        EXPECT_EQ(convert(out, worked_info(), static_cast<std::uint32_t>(length), source),
+                  c.expected);
+        if (c.expected == AifcWriteError::none) {
+            EXPECT_TRUE(read_back(out) == expected_aifc_file(worked_info(), payload));
+        }
+        platform::close_file(input);
+    }
+}
+#endif
 
 // Which outputs the system refuses (read-only ones too) is the platform's
 // business; here the refusal must come back as a value.

@@ -6,10 +6,13 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 namespace platform {
@@ -186,6 +189,67 @@ bool write_file(File file, const void* buffer, std::size_t size)
         done += static_cast<std::size_t>(n);
     }
     return true;
+}
+
+WriteStatus write_pieces(File file, const Piece* pieces, std::size_t count)
+{
+    // One writev per call, moving on through the list after a short write.
+    constexpr std::size_t max_iov = 8;
+    iovec iov[max_iov];
+    std::size_t first = 0;    // next piece with bytes left
+    std::size_t skipped = 0;  // bytes of pieces[first] already written
+    while (first < count) {
+        std::size_t n_iov = 0;
+        for (std::size_t i = first; i < count && n_iov < max_iov; ++i) {
+            const std::size_t offset = i == first ? skipped : 0;
+            if (pieces[i].size == offset)
+                continue;
+            iov[n_iov].iov_base = const_cast<char*>(static_cast<const char*>(pieces[i].data) + offset);
+            iov[n_iov].iov_len = pieces[i].size - offset;
+            ++n_iov;
+        }
+        if (n_iov == 0)
+            break;
+        const ssize_t n = writev(fd_of(file), iov, static_cast<int>(n_iov));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno == EFAULT)
+            return WriteStatus::source_unreadable;
+        if (n <= 0)
+            return WriteStatus::failed;
+        auto done = static_cast<std::size_t>(n);
+        while (first < count && done >= pieces[first].size - skipped) {
+            done -= pieces[first].size - skipped;
+            skipped = 0;
+            ++first;
+        }
+        skipped += done;
+    }
+    return WriteStatus::ok;
+}
+
+bool map_view(File file, std::uint64_t offset, std::size_t size, FileView& view)
+{
+    static const auto page = static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
+    const std::uint64_t base = offset - offset % page;
+    const auto lead = static_cast<std::size_t>(offset - base);
+    if (size == 0 || size > std::numeric_limits<std::size_t>::max() - lead ||
+        base > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max()))
+        return false;
+    void* p = mmap(nullptr, lead + size, PROT_READ, MAP_SHARED, fd_of(file), static_cast<off_t>(base));
+    if (p == MAP_FAILED)
+        return false;
+    view.base = p;
+    view.length = lead + size;
+    view.bytes = {static_cast<const char*>(p) + lead, size};
+    return true;
+}
+
+void unmap_view(FileView& view)
+{
+    if (view.base != nullptr)
+        munmap(view.base, view.length);
+    view = FileView{};
 }
 
 bool seek_file(File file, std::uint64_t offset)

@@ -173,6 +173,26 @@ bool write_file(File file, const void* buffer, std::size_t size)
     return true;
 }
 
+WriteStatus write_pieces(File file, const Piece* pieces, std::size_t count)
+{
+    for (std::size_t i = 0; i < count; ++i) {
+        if (!write_file(file, pieces[i].data, pieces[i].size))
+            return WriteStatus::failed;
+    }
+    return WriteStatus::ok;
+}
+
+// Inputs are read through the copy buffer here.
+bool map_view(File, std::uint64_t, std::size_t, FileView&)
+{
+    return false;
+}
+
+void unmap_view(FileView& view)
+{
+    view = FileView{};
+}
+
 bool seek_file(File file, std::uint64_t offset)
 {
     LONG high = static_cast<LONG>(static_cast<DWORD>(offset >> 32));
