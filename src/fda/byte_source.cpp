@@ -99,25 +99,27 @@ platform::Piece FileSource::lend(std::size_t size)
 {
     platform::unmap_view(view_);
 
-    // What the read-ahead holds is lent from there: no mapping for a small
-    // file, nor for the tail of a header's read.
-    const std::size_t held = ahead_end_ - ahead_at_;
     const std::uint64_t want = std::min<std::uint64_t>({size, lend_window, remaining()});
-    if (want <= held || !can_map_ ||
-        !platform::map_view(file_, pos_, static_cast<std::size_t>(want), view_)) {
-        can_map_ = can_map_ && want <= held;  // one failed mapping is enough
-        const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(want, held));
-        const platform::Piece piece{ahead_.get() + ahead_at_, n};
-        ahead_at_ += n;
-        pos_ += n;
-        return piece;
+    const std::size_t held = ahead_end_ - ahead_at_;
+    // Only whole windows are mapped: a shorter run is cheaper to read.
+    if (want == lend_window && held < want && can_map_) {
+        if (platform::map_view(file_, pos_, lend_window, view_)) {
+            // The window covers the held bytes again.
+            ahead_at_ = ahead_end_ = 0;
+            file_pos_stale_ = true;
+            pos_ += lend_window;
+            mapped_end_ = pos_;
+            return view_.bytes;
+        }
+        can_map_ = false;  // one failed mapping is enough
     }
-    // The window covers the held bytes again.
-    ahead_at_ = ahead_end_ = 0;
-    file_pos_stale_ = true;
-    pos_ += want;
-    mapped_end_ = pos_;
-    return view_.bytes;
+
+    // What the read-ahead holds is lent from there.
+    const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(want, held));
+    const platform::Piece piece{ahead_.get() + ahead_at_, n};
+    ahead_at_ += n;
+    pos_ += n;
+    return piece;
 }
 
 bool FileSource::lent_intact() const

