@@ -114,11 +114,14 @@ platform::Piece FileSource::lend(std::size_t size)
         can_map_ = false;  // one failed mapping is enough
     }
 
-    // What the read-ahead holds is lent from there.
-    const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(want, held));
-    const platform::Piece piece{ahead_.get() + ahead_at_, n};
-    ahead_at_ += n;
-    pos_ += n;
+    // A run that the read-ahead holds whole is lent from there. Part of one
+    // is not: the caller would write it apart from the rest, which it now
+    // reads into its own buffer behind these bytes.
+    if (want > held)
+        return {};
+    const platform::Piece piece{ahead_.get() + ahead_at_, static_cast<std::size_t>(want)};
+    ahead_at_ += piece.size;
+    pos_ += piece.size;
     return piece;
 }
 
