@@ -63,7 +63,9 @@ TEST(FileSource, AgreesWithMemoryForAnyMixOfReadsSkipsAndLends)
                 const platform::Piece expected = from_memory.lend(lent.size);
                 ASSERT_EQ(expected.size, lent.size);
                 // Safe to read here: nothing cuts the file under this test.
-                ASSERT_EQ(std::memcmp(lent.data, expected.data, lent.size), 0);
+                if (lent.size != 0) {
+                    ASSERT_EQ(std::memcmp(lent.data, expected.data, lent.size), 0);
+                }
             } else {
                 std::string a(n, '\0'), b(n, '\0');
                 const std::size_t got_a = from_file.read(a.data(), n);
