@@ -167,22 +167,34 @@ TEST(Convert, DirectoryInTheOutputsPlace)
 }
 
 // A write that fails (here: the file size limit, as on a full disk) is
-// reported, its incomplete output removed, and the batch goes on.
+// reported, its incomplete output removed, and the batch goes on; whether
+// the payload went through the copy buffer or was written from the input
+// in place.
 TEST(Convert, FailedWriteRemovesTheOutput)
 {
-    TempDir dir;
-    dir.write("big.fda", fixture::fda_bytes(fixture::rich_fields(200000)));
-    dir.write("small.fda", fixture::fda_bytes(fixture::rich_fields(1000)));
+    const struct {
+        std::size_t payload;
+        long long size_limit;
+    } cases[] = {
+        {200000, 100000},
+        {5u << 20, 3 << 20},  // fails inside the second 2 MiB window
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.payload);
+        TempDir dir;
+        dir.write("big.fda", fixture::fda_bytes(fixture::rich_fields(c.payload)));
+        dir.write("small.fda", fixture::fda_bytes(fixture::rich_fields(1000)));
 
-    const RunResult r = e2e::run_fernwick(dir.path(), {"*.fda"}, Stdout::pipe, {}, 100000);
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.output, banner() + lines({
-                                       "Find 2 files",
-                                       "[1/2] big.fda " + stereo_summary + "Error write file.",
-                                       "[2/2] small.fda " + stereo_summary + "done",
-                                   }));
-    EXPECT_FALSE(dir.exists("big.aifc"));
-    EXPECT_TRUE(dir.exists("small.aifc"));
+        const RunResult r = e2e::run_fernwick(dir.path(), {"*.fda"}, Stdout::pipe, {}, c.size_limit);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.output, banner() + lines({
+                                           "Find 2 files",
+                                           "[1/2] big.fda " + stereo_summary + "Error write file.",
+                                           "[2/2] small.fda " + stereo_summary + "done",
+                                       }));
+        EXPECT_FALSE(dir.exists("big.aifc"));
+        EXPECT_TRUE(dir.exists("small.aifc"));
+    }
 }
 
 // A payload that would not fit AIFF-C's 32-bit sizes is refused before any
