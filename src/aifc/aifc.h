@@ -32,10 +32,9 @@ enum class AifcWriteError {
 
 const char* aifc_write_error_message(AifcWriteError error);
 
-// The payload goes through one buffer of this size, whatever its length.
-// With 1 MiB, copies of large payloads often ran two to four times slower
-// than cp; at this size they keep pace with cp's own read/write copy, and a
-// file of up to about 256 KiB is still one write.
+// What the input does not lend (see ByteSource::lend) goes through one
+// buffer of this size, whatever the payload's length. A file of up to about
+// 256 KiB is one write; larger buffers measured no faster.
 constexpr std::size_t aifc_copy_buffer_size = std::size_t{256} << 10;
 
 // The input's name with the text after its last dot replaced by "aifc", or
@@ -53,7 +52,8 @@ AifcWriteError check_aifc_stream(const FdaStream& stream);
 AifcWriteError create_aifc_output(const std::string& name, platform::File input,
                                   platform::File& output);
 
-// Writes the whole AIFF-C file to the freshly created `output`, reading the
-// payload from `stream.input`, which is left just after it. On an error the
-// output is incomplete and the caller removes it.
+// Writes the whole AIFF-C file to the freshly created `output`, taking the
+// payload from `stream.input` (lent where it can, read where it cannot),
+// which is left just after it. On an error the output is incomplete and
+// the caller removes it.
 AifcWriteError write_aifc(platform::File output, const FdaStream& stream);
