@@ -116,8 +116,9 @@ platform::Piece FileSource::lend(std::size_t size)
 
     // A run that the read-ahead holds whole is lent from there. Part of one
     // is not: the caller would write it apart from the rest, which it now
-    // reads into its own buffer behind these bytes.
-    if (want > held)
+    // reads into its own buffer behind these bytes. Neither is any where
+    // each piece costs a write of its own.
+    if (want > held || !platform::gathers_writes())
         return {};
     const platform::Piece piece{ahead_.get() + ahead_at_, static_cast<std::size_t>(want)};
     ahead_at_ += piece.size;

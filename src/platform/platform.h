@@ -71,6 +71,10 @@ enum class WriteStatus {
 // calls as the system allows.
 WriteStatus write_pieces(File file, const Piece* pieces, std::size_t count);
 
+// Whether write_pieces writes several pieces with one call (POSIX writev).
+// Where it cannot (Win32), small pieces are cheaper copied into one buffer.
+bool gathers_writes();
+
 // Part of a file mapped for reading, to be handed to write_pieces without a
 // copy through user memory. The program itself must never read the bytes:
 // if the file shrinks while it is mapped, touching a page past the new end

@@ -228,6 +228,11 @@ WriteStatus write_pieces(File file, const Piece* pieces, std::size_t count)
     return WriteStatus::ok;
 }
 
+bool gathers_writes()
+{
+    return true;
+}
+
 bool map_view(File file, std::uint64_t offset, std::size_t size, FileView& view)
 {
     static const auto page = static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));

@@ -182,6 +182,11 @@ WriteStatus write_pieces(File file, const Piece* pieces, std::size_t count)
     return WriteStatus::ok;
 }
 
+bool gathers_writes()
+{
+    return false;
+}
+
 // Inputs are read through the copy buffer here.
 bool map_view(File, std::uint64_t, std::size_t, FileView&)
 {
