@@ -73,7 +73,15 @@ inputs=$build/bench/make_bench_inputs
 # ---- work directory ------------------------------------------------------
 rm -rf "$work"
 mkdir -p "$work"
-trap 'rm -rf "$work"' EXIT
+# Settings changed for the run (name=value) are put back at exit too.
+reporting=/sys/module/page_reporting/parameters
+reporting_saved=()
+cleanup() {
+    local kv
+    for kv in "${reporting_saved[@]}"; do echo "${kv#*=}" >"$reporting/${kv%%=*}" 2>/dev/null || true; done
+    rm -rf "$work"
+}
+trap cleanup EXIT
 fs_type=$(df -PT "$work" | awk 'NR == 2 { print $2 }')
 avail_kb=$(df -Pk "$work" | awk 'NR == 2 { print $4 }')
 if [[ $fs_type == tmpfs ]]; then
@@ -111,17 +119,10 @@ echo "plain cp on this file system: $(
 # every page it touches again: runs that each fill a GiB of page cache then
 # take two to four times as long at random. Reporting is held off for the
 # run (root only) and the settings are put back at exit.
-reporting=/sys/module/page_reporting/parameters
-reporting_saved=()
-restore_reporting() {
-    local kv
-    for kv in "${reporting_saved[@]}"; do echo "${kv#*=}" >"$reporting/${kv%%=*}" 2>/dev/null || true; done
-}
 if ((!smoke)) && [[ -w $reporting/min_free_ms ]]; then
     for p in min_free_ms page_reporting_order; do
-        [[ -w $reporting/$p ]] && reporting_saved+=("$p=$(cat "$reporting/$p")")
+        if [[ -w $reporting/$p ]]; then reporting_saved+=("$p=$(cat "$reporting/$p")"); fi
     done
-    trap 'restore_reporting; rm -rf "$work"' EXIT
     if echo 60000 >"$reporting/min_free_ms" && echo 10 >"$reporting/page_reporting_order"; then
         echo "free page reporting: held off for the run (was ${reporting_saved[*]}; put back at exit)"
     else
